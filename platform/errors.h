@@ -1,0 +1,34 @@
+// The thread's last error code and the platform error codes the system meets.
+#pragma once
+
+#include "platform/types.h"
+
+constexpr LONG ERROR_SUCCESS = 0;
+constexpr LONG ERROR_FILE_NOT_FOUND = 2;
+constexpr LONG ERROR_PATH_NOT_FOUND = 3;
+constexpr LONG ERROR_ACCESS_DENIED = 5;
+constexpr LONG ERROR_INVALID_HANDLE = 6;
+constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr LONG ERROR_BAD_FORMAT = 11;
+constexpr LONG ERROR_OUTOFMEMORY = 14;
+constexpr LONG ERROR_INVALID_PARAMETER = 87;
+constexpr LONG ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr LONG ERROR_MOD_NOT_FOUND = 126;
+constexpr LONG ERROR_PROC_NOT_FOUND = 127;
+constexpr LONG ERROR_BAD_EXE_FORMAT = 193;
+constexpr LONG ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr LONG ERROR_MORE_DATA = 234;
+constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+constexpr LONG ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr LONG ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
+constexpr LONG ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+constexpr LONG ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+constexpr LONG ERROR_BADDB = 1009;
+constexpr LONG ERROR_BADKEY = 1010;
+constexpr LONG ERROR_CANTOPEN = 1011;
+constexpr LONG ERROR_CANTREAD = 1012;
+constexpr LONG ERROR_CANTWRITE = 1013;
+constexpr LONG ERROR_KEY_DELETED = 1018;
+
+QUIB_PLATFORM_API DWORD GetLastError();
+QUIB_PLATFORM_API void SetLastError(DWORD code);
