@@ -22,7 +22,9 @@ function(quib_add_test name)
   if(ARG_LABELS)
     set(_label ${ARG_LABELS})
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS ${_label})
+  # Tests never touch the user's registry: each process gets an empty one in
+  # memory unless the test names a file itself.
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS ${_label} ENVIRONMENT "QUIB_REGISTRY=:memory:")
 endfunction()
 
 include(GoogleTest)

@@ -24,6 +24,9 @@ QUIB_PLATFORM_API DWORD SizeofResource(HMODULE module, HRSRC resource);
 
 constexpr UINT CP_ACP = 0;  // the default "ANSI" code page: UTF-8 on this platform
 constexpr UINT CP_UTF8 = 65001;
+// MultiByteToWideChar flag: fail with ERROR_NO_UNICODE_TRANSLATION on an
+// invalid sequence instead of writing U+FFFD for it.
+constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
 
 // Converts multibyte text to wide characters; a byteCount of -1 includes the
 // terminating NUL. With wideCapacity 0 it returns the characters needed.

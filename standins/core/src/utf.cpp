@@ -47,6 +47,12 @@ std::string ToUtf8(LPCWSTR text) {
 }
 
 std::u16string FromUtf8(const std::string& text) {
+  bool invalid = false;
+  return FromUtf8(text, invalid);
+}
+
+std::u16string FromUtf8(const std::string& text, bool& invalid) {
+  invalid = false;
   std::u16string out;
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   std::size_t n = text.size(), i = 0;
@@ -58,7 +64,7 @@ std::u16string FromUtf8(const std::string& text) {
     else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; extra = 1; }
     else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; extra = 2; }
     else if ((b & 0xF8) == 0xF0) { c = b & 0x07; extra = 3; }
-    else { out += u'\uFFFD'; ++i; continue; }
+    else { out += u'\uFFFD'; invalid = true; ++i; continue; }
     bool ok = true;
     for (std::size_t k = 1; ok && k <= extra; ++k) {
       if (i + k >= n || (s[i + k] & 0xC0) != 0x80) ok = false;
@@ -67,6 +73,7 @@ std::u16string FromUtf8(const std::string& text) {
     static constexpr char32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
     if (!ok || c < kMin[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
       out += u'\uFFFD';
+      invalid = true;
       ++i;
       continue;
     }

@@ -12,5 +12,7 @@ std::string ToUtf8(LPCWSTR text);
 std::string ToUtf8(LPCWSTR text, std::size_t length);
 // Invalid sequences become U+FFFD.
 std::u16string FromUtf8(const std::string& text);
+// The same, telling whether any sequence was invalid.
+std::u16string FromUtf8(const std::string& text, bool& invalid);
 
 }  // namespace quibcore
