@@ -208,7 +208,8 @@ bool MapRecords() {
 #endif
   void* page = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, flags, -1, 0);
   if (page == MAP_FAILED) return false;
-  if (reinterpret_cast<std::uintptr_t>(page) + 4096 > 0x80000000u) {  // must fit a signed 32-bit lParam
+  // On a 64-bit build the address must survive a signed 32-bit lParam.
+  if (sizeof(void*) > 4 && reinterpret_cast<std::uintptr_t>(page) + 4096 > 0x80000000u) {
     munmap(page, 4096);
     return false;
   }
