@@ -5,5 +5,10 @@
 
 namespace ConnectionPointContainer {
 HRESULT EnumConnectionPoints(Recorder* self, IEnumConnectionPoints** out);
+// A missing IID (a null reference from a caller through the table) is
+// refused with E_POINTER, like a missing out pointer.
 HRESULT FindConnectionPoint(Recorder* self, REFIID iid, IConnectionPoint** out);
+// The distances from the container face to each connection point face, ended
+// by -1; `count`, when given, receives the number of entries before the -1.
+const LONG* GetConnectionMap(int* count);
 }  // namespace ConnectionPointContainer
