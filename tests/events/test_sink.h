@@ -19,6 +19,7 @@ struct InvokeCall {
   UINT namedCount;
   bool namedArgsNull;
   bool resultGiven;
+  VARTYPE resultTypeOnEntry;
   bool exceptionNull;
   bool argErrorNull;
   std::vector<VARTYPE> types;
@@ -42,6 +43,7 @@ class TestSink final : public IDispatch {
   ULONG queries = 0;
   std::vector<int>* order = nullptr;     // appends `id` on each Invoke when set
   std::vector<int>* released = nullptr;  // appends `id` on each Release when set
+  VARIANT* result = nullptr;             // the current call's result, for `during`
   int id = 0;
 
   HRESULT QueryInterface(REFIID iid, void** out) override {
@@ -80,14 +82,17 @@ class TestSink final : public IDispatch {
   HRESULT Invoke(DISPID member, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* exception, UINT* argError) override {
     InvokeCall call{member,  iid, locale, flags, params->cArgs, params->cNamedArgs, params->rgdispidNamedArgs == nullptr,
-                    result != nullptr, exception == nullptr, argError == nullptr, {}, {}};
+                    result != nullptr, result ? result->vt : VARTYPE{VT_EMPTY}, exception == nullptr, argError == nullptr,
+                    {}, {}};
     for (UINT i = 0; i < params->cArgs; ++i) {
       call.types.push_back(params->rgvarg[i].vt);
       call.values.push_back(params->rgvarg[i].lVal);
     }
     calls.push_back(call);
     if (order) order->push_back(id);
+    this->result = result;
     if (during) during(*this, params);
+    this->result = nullptr;
     return invokeResult;
   }
 };
