@@ -29,11 +29,6 @@ DWORD* SinkList::Cookies() const { return reinterpret_cast<DWORD*>(slots + capac
 IUnknown** SinkList::SlotBegin() { return capacity < 2 ? &single : slots; }
 IUnknown** SinkList::SlotEnd() { return SlotBegin() + capacity; }
 
-IUnknown* SinkList::SinkAt(LONG index) const {
-  if (index < 0 || index >= capacity) return nullptr;
-  return capacity == 1 ? single : slots[index];
-}
-
 DWORD SinkList::CookieAt(LONG index) const {
   IUnknown* sink = SinkAt(index);
   if (!sink) return 0;

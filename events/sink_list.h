@@ -40,8 +40,12 @@ struct SinkList {
   // Empties the first slot holding the cookie; the reference goes back to the
   // caller, who finds the sink through `removed` when given.
   bool RemoveSink(DWORD cookie, IUnknown** removed = nullptr);
-  // The sink in a slot, or null (empty slot, index out of range).
-  IUnknown* SinkAt(LONG index) const;
+  // The sink in a slot, or null (empty slot, index out of range). Inline: the
+  // firing fetches every sink through it.
+  IUnknown* SinkAt(LONG index) const {
+    if (index < 0 || index >= capacity) return nullptr;
+    return capacity == 1 ? single : slots[index];
+  }
   // The cookie of the sink in a slot; 0 for an empty slot or index out of range.
   DWORD CookieAt(LONG index) const;
   IUnknown** SlotBegin();
