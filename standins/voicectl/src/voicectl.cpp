@@ -122,7 +122,8 @@ std::vector<unsigned char> Samples(const Capture& capture, DWORD frames) {
   std::size_t bytes = static_cast<std::size_t>(frames) * f.BlockAlign();
   std::vector<unsigned char> out(bytes, f.bitsPerSample == 8 ? 0x80 : 0x00);  // silence
   if (capture.fromFile) {
-    std::memcpy(out.data(), capture.fileSamples.data(), std::min(bytes, capture.fileSamples.size()));
+    std::size_t copied = std::min(bytes, capture.fileSamples.size());
+    if (copied) std::memcpy(out.data(), capture.fileSamples.data(), copied);
     return out;
   }
   const double step = 2.0 * 3.14159265358979323846 * capture.frequency / f.samplesPerSec;
