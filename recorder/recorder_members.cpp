@@ -26,13 +26,7 @@ void ShowControl(Recorder* self, int command) {
 namespace RecorderMembers {
 
 HRESULT Init(Recorder* self, BSTR filename, LONG hwnd, LONG style) {
-  if (self->controlWindow) {
-    self->Dual()->Discard();
-  } else if (self->hooked) {
-    // A forgotten control (after Save, or after it closed) still holds the
-    // hook: end it, so that the control created now is hooked as well.
-    ControlHook::Remove(self);
-  }
+  if (self->controlWindow) self->Dual()->Discard();
 
   VoiceRecorderSpec spec;
   std::memset(&spec, 0, sizeof spec);
@@ -49,6 +43,9 @@ HRESULT Init(Recorder* self, BSTR filename, LONG hwnd, LONG style) {
     MessageBoxW(0, u"Could not initialize voice control!", u"quibVoice", MB_OK | MB_ICONEXCLAMATION);
     return S_FALSE;
   }
+  // A control forgotten after Save, or after it closed, still holds the hook:
+  // end it, so that the control created now is hooked as well.
+  if (self->hooked) ControlHook::Remove(self);
   ControlHook::Install(self, self->controlWindow);
   ShowControl(self, SW_HIDE);  // hidden until Show, whatever the style asks for
   return S_OK;

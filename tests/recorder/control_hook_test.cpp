@@ -223,8 +223,15 @@ TEST_F(HookedFlag, StaysSetAfterSaveAndIsClearedByDiscard) {
 TEST_F(HookedFlag, AFailedInitLeavesTheHookStateAlone) {
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(face_->Init(nullptr, 0, 0), S_FALSE);
-  ::testing::internal::GetCapturedStderr();
   EXPECT_FALSE(r_->hooked);
+  EXPECT_EQ(r_->controlWindow, 0u);
+
+  // Orphaned stays orphaned.
+  ASSERT_EQ(face_->Init(nullptr, static_cast<LONG>(parent_), 0), S_OK);
+  face_->Save();
+  EXPECT_EQ(face_->Init(nullptr, 0, 0), S_FALSE);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(r_->hooked);
   EXPECT_EQ(r_->controlWindow, 0u);
 }
 

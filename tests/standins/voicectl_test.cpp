@@ -243,6 +243,13 @@ TEST_F(VoiceControl, CancelDiscardsAndCloses) {
   EXPECT_EQ(Codes(control), expected);
 }
 
+TEST_F(VoiceControl, ClosingTheDialogCancelsIt) {
+  HWND control = Create();
+  SendMessageW(control, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(control));
+  EXPECT_EQ(Codes(control), std::vector<INT>{VRN_CANCEL});
+}
+
 TEST_F(VoiceControl, OkWithoutAFileNameReportsAnErrorAndClosesWithoutSaving) {
   VoiceRecorderSpec spec = Spec();
   spec.fileName = nullptr;

@@ -376,6 +376,7 @@ LRESULT ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       if (!FinishRecording(c, true)) FinishPlaying(c, true);
       return TRUE;
     case VRM_CANCEL:
+    case WM_CLOSE:  // closing the dialog is cancelling it
       FinishRecording(c, false);
       FinishPlaying(c, false);
       c->samples.clear();
