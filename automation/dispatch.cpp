@@ -1,5 +1,8 @@
-// IDispatch of the dual face. Placeholder until the type information lands.
+// IDispatch of the dual face: every operation is served by the module's
+// TypeInfoHolder for IquibVoiceRec.
 #include "automation/dispatch.h"
+
+#include "automation/type_info_holder.h"
 
 namespace RecorderDispatch {
 
@@ -9,16 +12,18 @@ HRESULT GetTypeInfoCount(UINT* count) {
   return S_OK;
 }
 
-HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** out) {
+HRESULT GetTypeInfo(UINT, LCID locale, ITypeInfo** out) {
   if (!out) return E_POINTER;
-  *out = nullptr;
-  return E_NOTIMPL;
+  return g_recorderTypeInfo.GetTypeInfo(locale, out);
 }
 
-HRESULT GetIDsOfNames(LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
+HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
+  return g_recorderTypeInfo.GetIDsOfNames(names, count, locale, ids);
+}
 
-HRESULT Invoke(IquibVoiceRec*, DISPID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
-  return E_NOTIMPL;
+HRESULT Invoke(IquibVoiceRec* instance, DISPID member, LCID locale, WORD flags, DISPPARAMS* params,
+               VARIANT* result, EXCEPINFO* exception, UINT* argError) {
+  return g_recorderTypeInfo.Invoke(instance, member, locale, flags, params, result, exception, argError);
 }
 
 }  // namespace RecorderDispatch
