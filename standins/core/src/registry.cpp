@@ -266,6 +266,8 @@ class Connection {
         // Durable at commit: the log is synced before a change is reported done.
         Exec("PRAGMA journal_mode=WAL", false);
         Exec("PRAGMA synchronous=FULL", false);
+        Exec("PRAGMA cache_size=-16384", false);
+        Exec("PRAGMA wal_autocheckpoint=200", false);
       }
     } catch (...) {
       Close();
