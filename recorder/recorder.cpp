@@ -195,6 +195,7 @@ void ConstructFields(Recorder* r) {
   r->sinks.capacity = 0;
   r->controlWindow = 0;
   r->hooked = FALSE;
+  r->hook = {0, 0, nullptr};
 }
 
 HRESULT CreatePlain(REFIID iid, void** out) {

@@ -23,6 +23,15 @@ struct Recorder {
   HWND controlWindow;        // the live voice recorder control, or 0
   BOOL hooked;               // this object has installed the ControlHook
 
+  // The hook this object keeps while `hooked` is set (ControlHook): the window
+  // whose procedure slot it took, the procedure it took out, and the next
+  // recorder holding a hook.
+  struct HookRecord {
+    HWND window;
+    std::intptr_t savedProcedure;
+    Recorder* next;
+  } hook;
+
   IConnectionPointContainer* Container();
   IquibVoiceRec* Dual();
   IConnectionPoint* ConnectionPoint();

@@ -62,7 +62,6 @@ class Hook : public ::testing::Test {
       r->controlWindow = 0;
       r->Release();
     }
-    ControlHook::Remove(a_ ? a_ : b_);  // leave the module's hook clear
     DestroyWindow(window_);
     DestroyWindow(other_);
   }
@@ -160,31 +159,49 @@ TEST_F(Hook, InstallWhileTheFlagIsSetInstallsNothing) {
   a_->controlWindow = other_;
   ControlHook::Install(a_, other_);
   EXPECT_EQ(GetWindowLongPtrW(other_, DWL_DLGPROC), reinterpret_cast<LONG_PTR>(&OtherSaved));
-  // The hooked window is the latest one given, so Remove restores into it.
+  // The saved procedure goes back only into the window it was taken from.
   ControlHook::Remove(a_);
-  EXPECT_EQ(GetWindowLongPtrW(other_, DWL_DLGPROC), reinterpret_cast<LONG_PTR>(&Saved));
+  EXPECT_EQ(GetWindowLongPtrW(window_, DWL_DLGPROC), reinterpret_cast<LONG_PTR>(&Saved));
+  EXPECT_EQ(GetWindowLongPtrW(other_, DWL_DLGPROC), reinterpret_cast<LONG_PTR>(&OtherSaved));
   EXPECT_FALSE(a_->hooked);
-  SetWindowLongPtrW(other_, DWL_DLGPROC, reinterpret_cast<LONG_PTR>(&OtherSaved));
-  SetWindowLongPtrW(window_, DWL_DLGPROC, reinterpret_cast<LONG_PTR>(&Saved));
 }
 
-TEST_F(Hook, ASecondRecorderTakesTheHookOver) {
+TEST_F(Hook, TwoRecordersEachKeepTheHookOfTheirOwnWindow) {
   Hooked(a_, window_);
   Hooked(b_, other_);
   EXPECT_TRUE(a_->hooked);
   EXPECT_TRUE(b_->hooked);
-  // A's window still holds the hook, and passes on to B's saved procedure.
-  EXPECT_EQ(SendMessageW(window_, WM_USER, 0, 0), 41);
-  EXPECT_EQ(Notify(window_, -866), 41);
-  EXPECT_EQ(b_->controlWindow, 0u);
-  EXPECT_EQ(a_->controlWindow, window_);
+  // Each window passes on to the procedure saved from it.
+  EXPECT_EQ(SendMessageW(window_, WM_USER, 0, 0), 40);
+  EXPECT_EQ(SendMessageW(other_, WM_USER, 0, 0), 41);
+  // A closing code clears the control of the recorder that hooked that window.
+  EXPECT_EQ(Notify(window_, -866), 40);
+  EXPECT_EQ(a_->controlWindow, 0u);
+  EXPECT_EQ(b_->controlWindow, other_);
   ControlHook::Remove(a_);
   EXPECT_FALSE(a_->hooked);
   EXPECT_TRUE(b_->hooked);
+  EXPECT_EQ(GetWindowLongPtrW(window_, DWL_DLGPROC), reinterpret_cast<LONG_PTR>(&Saved));
+  EXPECT_EQ(GetWindowLongPtrW(other_, DWL_DLGPROC), reinterpret_cast<LONG_PTR>(&ControlHook::HookProc));
+  EXPECT_EQ(Notify(other_, -865), 41);
+  EXPECT_EQ(b_->controlWindow, 0u);
+  ControlHook::Remove(b_);
+  EXPECT_FALSE(b_->hooked);
   EXPECT_EQ(GetWindowLongPtrW(other_, DWL_DLGPROC), reinterpret_cast<LONG_PTR>(&OtherSaved));
+}
+
+TEST_F(Hook, AWindowAlreadyHookedIsNotHookedAgainByAnotherRecorder) {
+  Hooked(a_, window_);
+  Hooked(b_, window_);
+  EXPECT_FALSE(b_->hooked);
+  g_saved.clear();
+  EXPECT_EQ(SendMessageW(window_, WM_USER, 1, 2), 40);
+  EXPECT_EQ(g_saved.size(), 1u) << "passed on once, to the window's own procedure";
+  ControlHook::Remove(b_);
   EXPECT_EQ(GetWindowLongPtrW(window_, DWL_DLGPROC), reinterpret_cast<LONG_PTR>(&ControlHook::HookProc));
-  SetWindowLongPtrW(window_, DWL_DLGPROC, reinterpret_cast<LONG_PTR>(&Saved));
-  b_->hooked = FALSE;
+  ControlHook::Remove(a_);
+  EXPECT_EQ(GetWindowLongPtrW(window_, DWL_DLGPROC), reinterpret_cast<LONG_PTR>(&Saved));
+  b_->controlWindow = 0;
 }
 
 // The flag across the members, with the real control.
