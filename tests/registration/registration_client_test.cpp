@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "automation/contract.h"
+#include "platform/automation.h"
 #include "platform/resources.h"
 #include "quib_test_support.h"
 #include "registry_snapshot.h"
@@ -170,6 +172,40 @@ TEST_F(Registration, UnregisterKeepsWhatOthersAddedBeneathTheClassKey) {
   EXPECT_EQ(ScriptLines(), (RegistryLines{"CLSID", classKey, classKey + " @ = S:quibVoiceRec Class",
                                           classKey + "\\Implemented Categories",
                                           classKey + "\\Implemented Categories\\{Cat}"}));
+}
+
+// The type library's own entries under HKEY_CLASSES_ROOT\TypeLib.
+bool TypeLibraryRegistered() {
+  for (const std::string& line : Snapshot(HKEY_CLASSES_ROOT))
+    if (line == "TypeLib\\" + kLibrary + "\\1.0") return true;
+  return false;
+}
+
+TEST_F(Registration, RegisterAlsoRegistersTheTypeLibraryAndUnregisterLeavesIt) {
+  ASSERT_EQ(Register(), S_OK);
+  EXPECT_TRUE(TypeLibraryRegistered());
+  ASSERT_EQ(Unregister(), S_OK);
+  EXPECT_TRUE(TypeLibraryRegistered());
+}
+
+// Late-bound callers find the members through the registered type library.
+TEST_F(Registration, LateBoundCallsWorkOnceRegistered) {
+  auto memberId = [&](const char16_t* name, DISPID& id) {
+    quibtest::Ref<IClassFactory> factory;
+    EXPECT_EQ(library_.getClassObject(CLSID_quibVoiceRec, IID_IClassFactory, factory.put_void()), S_OK);
+    quibtest::Ref<IDispatch> object;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, object.put_void()), S_OK);
+    std::u16string text = name;
+    LPOLESTR names[] = {text.data()};
+    return object->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
+  };
+  DISPID id = 0;
+  EXPECT_TRUE(FAILED(memberId(u"Record", id))) << "no type library registered yet";
+  ASSERT_EQ(Register(), S_OK);
+  ASSERT_EQ(memberId(u"Record", id), S_OK);
+  EXPECT_EQ(id, 3);
+  ASSERT_EQ(memberId(u"active", id), S_OK);
+  EXPECT_EQ(id, 11);
 }
 
 }  // namespace
