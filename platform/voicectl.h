@@ -48,6 +48,6 @@ constexpr INT VRN_RECORD_STOP = -863;   // recording stopped
 constexpr INT VRN_PLAY_START = -862;    // playing started
 constexpr INT VRN_PLAY_STOP = -861;     // playing stopped (asked for, or the end was reached)
 
-// Creates the control as a child of spec->parent and returns its window; 0
-// when spec is null, its size is wrong or the parent is not a window.
-QUIB_PLATFORM_API HWND VoiceRecorder_Create(VoiceRecorderSpec* spec);
+// Creates the control as a child of record->parent and returns its window; 0
+// when record is null, its size is wrong or the parent is not a window.
+QUIB_PLATFORM_API HWND VoiceRecorder_Create(VoiceRecorderSpec* record);

@@ -28,17 +28,17 @@ namespace RecorderMembers {
 HRESULT Init(Recorder* self, BSTR filename, LONG hwnd, LONG style) {
   if (self->controlWindow) self->Dual()->Discard();
 
-  VoiceRecorderSpec spec;
-  std::memset(&spec, 0, sizeof spec);
-  spec.size = static_cast<WORD>(sizeof spec);
-  spec.style = static_cast<DWORD>(style);
-  spec.x = kControlX;
-  spec.y = kControlY;
-  spec.parent = static_cast<HWND>(hwnd);
-  spec.id = kControlId;
-  spec.fileName = filename;
+  VoiceRecorderSpec record;
+  std::memset(&record, 0, sizeof record);
+  record.size = static_cast<WORD>(sizeof record);
+  record.style = static_cast<DWORD>(style);
+  record.x = kControlX;
+  record.y = kControlY;
+  record.parent = static_cast<HWND>(hwnd);
+  record.id = kControlId;
+  record.fileName = filename;
 
-  self->controlWindow = VoiceRecorder_Create(&spec);
+  self->controlWindow = VoiceRecorder_Create(&record);
   if (!self->controlWindow) {
     MessageBoxW(0, u"Could not initialize voice control!", u"quibVoice", MB_OK | MB_ICONEXCLAMATION);
     return S_FALSE;

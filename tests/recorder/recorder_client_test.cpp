@@ -39,10 +39,10 @@ class Bstr {
 LONG_PTR ControlProcedure() {
   static LONG_PTR value = [] {
     HWND parent = CreateWindowWithProc(nullptr, 0, 0, 0, 10, 10, 0, 0);
-    VoiceRecorderSpec spec{};
-    spec.size = sizeof spec;
-    spec.parent = parent;
-    HWND control = VoiceRecorder_Create(&spec);
+    VoiceRecorderSpec record{};
+    record.size = sizeof record;
+    record.parent = parent;
+    HWND control = VoiceRecorder_Create(&record);
     LONG_PTR proc = GetWindowLongPtrW(control, DWL_DLGPROC);
     DestroyWindow(parent);
     return proc;

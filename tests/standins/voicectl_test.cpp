@@ -51,19 +51,19 @@ class VoiceControl : public ::testing::Test {
     DestroyWindow(parent_);
     std::remove(file_.c_str());
   }
-  VoiceRecorderSpec Spec() {
-    VoiceRecorderSpec spec{};
-    spec.size = sizeof spec;
-    spec.x = 50;
-    spec.y = 160;
-    spec.parent = parent_;
-    spec.id = 9;
-    spec.fileName = fileName_.data();
-    return spec;
+  VoiceRecorderSpec Record() {
+    VoiceRecorderSpec record{};
+    record.size = sizeof record;
+    record.x = 50;
+    record.y = 160;
+    record.parent = parent_;
+    record.id = 9;
+    record.fileName = fileName_.data();
+    return record;
   }
   HWND Create() {
-    VoiceRecorderSpec spec = Spec();
-    return VoiceRecorder_Create(&spec);
+    VoiceRecorderSpec record = Record();
+    return VoiceRecorder_Create(&record);
   }
   std::vector<INT> Codes(HWND control) {
     std::vector<INT> codes;
@@ -105,10 +105,10 @@ TEST_F(VoiceControl, ARecordOfTheWrongSizeOrWithoutAParentWindowGivesNone) {
   std::size_t windows = quibtest::LiveWindows();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    VoiceRecorderSpec spec = Spec();
-    spec.size = c.size;
-    spec.parent = c.parent;
-    EXPECT_EQ(VoiceRecorder_Create(&spec), 0u);
+    VoiceRecorderSpec record = Record();
+    record.size = c.size;
+    record.parent = c.parent;
+    EXPECT_EQ(VoiceRecorder_Create(&record), 0u);
   }
   EXPECT_EQ(VoiceRecorder_Create(nullptr), 0u);
   EXPECT_EQ(quibtest::LiveWindows(), windows);
@@ -120,15 +120,15 @@ TEST_F(VoiceControl, IsADialogChildOfItsParentWithTheRecordButtonFirst) {
   ASSERT_NE(control, 0u);
   EXPECT_EQ(GetParent(control), parent_);
   EXPECT_NE(GetWindowLongPtrW(control, DWL_DLGPROC), 0);  // a dialog window
-  HWND record = GetWindow(control, GW_CHILD);
-  ASSERT_NE(record, 0u);
-  EXPECT_EQ(GetWindowLongPtrW(record, GWL_ID), 202);
-  EXPECT_NE(GetWindow(record, GW_HWNDNEXT), 0u);
+  HWND button = GetWindow(control, GW_CHILD);
+  ASSERT_NE(button, 0u);
+  EXPECT_EQ(GetWindowLongPtrW(button, GWL_ID), 202);
+  EXPECT_NE(GetWindow(button, GW_HWNDNEXT), 0u);
   EXPECT_FALSE(IsWindowVisible(control));  // the style did not ask to show it
 
-  VoiceRecorderSpec spec = Spec();
-  spec.style = WS_VISIBLE;
-  HWND shown = VoiceRecorder_Create(&spec);
+  VoiceRecorderSpec record = Record();
+  record.style = WS_VISIBLE;
+  HWND shown = VoiceRecorder_Create(&record);
   EXPECT_TRUE(IsWindowVisible(shown));
   SendMessageW(shown, VRM_CANCEL, 0, 0);
   SendMessageW(control, VRM_CANCEL, 0, 0);
@@ -136,9 +136,9 @@ TEST_F(VoiceControl, IsADialogChildOfItsParentWithTheRecordButtonFirst) {
 
 TEST_F(VoiceControl, CopiesTheFileName) {
   std::u16string name = fileName_;
-  VoiceRecorderSpec spec = Spec();
-  spec.fileName = name.data();
-  HWND control = VoiceRecorder_Create(&spec);
+  VoiceRecorderSpec record = Record();
+  record.fileName = name.data();
+  HWND control = VoiceRecorder_Create(&record);
   ASSERT_NE(control, 0u);
   name.assign(name.size(), u'x');  // the caller's string changes after creation
   EXPECT_EQ(quibtest::VoiceControlStateOf(control).fileName, fileName_);
@@ -251,9 +251,9 @@ TEST_F(VoiceControl, ClosingTheDialogCancelsIt) {
 }
 
 TEST_F(VoiceControl, OkWithoutAFileNameReportsAnErrorAndClosesWithoutSaving) {
-  VoiceRecorderSpec spec = Spec();
-  spec.fileName = nullptr;
-  HWND control = VoiceRecorder_Create(&spec);
+  VoiceRecorderSpec record = Record();
+  record.fileName = nullptr;
+  HWND control = VoiceRecorder_Create(&record);
   ASSERT_NE(control, 0u);
   SendMessageW(control, VRM_OK, 0, 0);
   EXPECT_FALSE(IsWindow(control));

@@ -13,7 +13,7 @@
 
 namespace quibtest {
 
-struct WaveSpec {
+struct WaveParams {
   std::uint16_t formatTag = 1;
   std::uint16_t channels = 1;
   std::uint32_t samplesPerSec = 8000;
@@ -26,20 +26,20 @@ inline void PutLe(std::vector<unsigned char>& out, std::uint32_t value, int byte
 }
 
 // A canonical 44-byte-header image; sample byte i is (i * 7) & 0xFF.
-inline std::vector<unsigned char> WaveBytes(const WaveSpec& spec) {
-  std::uint32_t blockAlign = spec.channels * (spec.bitsPerSample / 8);
-  std::uint32_t dataBytes = spec.frames * blockAlign;
+inline std::vector<unsigned char> WaveBytes(const WaveParams& record) {
+  std::uint32_t blockAlign = record.channels * (record.bitsPerSample / 8);
+  std::uint32_t dataBytes = record.frames * blockAlign;
   std::vector<unsigned char> out;
   out.insert(out.end(), {'R', 'I', 'F', 'F'});
   PutLe(out, 36 + dataBytes, 4);
   out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
   PutLe(out, 16, 4);
-  PutLe(out, spec.formatTag, 2);
-  PutLe(out, spec.channels, 2);
-  PutLe(out, spec.samplesPerSec, 4);
-  PutLe(out, spec.samplesPerSec * blockAlign, 4);
+  PutLe(out, record.formatTag, 2);
+  PutLe(out, record.channels, 2);
+  PutLe(out, record.samplesPerSec, 4);
+  PutLe(out, record.samplesPerSec * blockAlign, 4);
   PutLe(out, blockAlign, 2);
-  PutLe(out, spec.bitsPerSample, 2);
+  PutLe(out, record.bitsPerSample, 2);
   out.insert(out.end(), {'d', 'a', 't', 'a'});
   PutLe(out, dataBytes, 4);
   for (std::uint32_t i = 0; i < dataBytes; ++i) out.push_back(static_cast<unsigned char>((i * 7) & 0xFF));

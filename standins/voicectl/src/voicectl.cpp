@@ -434,29 +434,29 @@ HWND Created(HWND window) {
   return window;
 }
 
-HWND CreateControl(VoiceRecorderSpec* spec);
+HWND CreateControl(VoiceRecorderSpec* record);
 
 }  // namespace
 
-HWND VoiceRecorder_Create(VoiceRecorderSpec* spec) {
-  if (spec) {
-    auto* bytes = reinterpret_cast<const unsigned char*>(spec);
-    std::size_t length = spec->size == sizeof(VoiceRecorderSpec) ? sizeof(VoiceRecorderSpec) : sizeof(WORD);
+HWND VoiceRecorder_Create(VoiceRecorderSpec* record) {
+  if (record) {
+    auto* bytes = reinterpret_cast<const unsigned char*>(record);
+    std::size_t length = record->size == sizeof(VoiceRecorderSpec) ? sizeof(VoiceRecorderSpec) : sizeof(WORD);
     std::lock_guard<std::mutex> hold(g_lock);
     g_creations.push_back({std::vector<unsigned char>(bytes, bytes + length), 0});
   }
-  HWND window = CreateControl(spec);
-  return spec ? Created(window) : window;
+  HWND window = CreateControl(record);
+  return record ? Created(window) : window;
 }
 
 namespace {
 
-HWND CreateControl(VoiceRecorderSpec* spec) {
-  if (!spec || spec->size != sizeof(VoiceRecorderSpec)) {
+HWND CreateControl(VoiceRecorderSpec* record) {
+  if (!record || record->size != sizeof(VoiceRecorderSpec)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  if (!IsWindow(spec->parent)) {
+  if (!IsWindow(record->parent)) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
   }
@@ -465,13 +465,13 @@ HWND CreateControl(VoiceRecorderSpec* spec) {
     return 0;
   }
   auto control = std::make_shared<Control>();
-  control->parent = spec->parent;
-  control->id = spec->id;
-  control->hasFileName = spec->fileName != nullptr;
-  if (spec->fileName) control->fileName = spec->fileName;  // the caller's string may go away
+  control->parent = record->parent;
+  control->id = record->id;
+  control->hasFileName = record->fileName != nullptr;
+  if (record->fileName) control->fileName = record->fileName;  // the caller's string may go away
 
-  DWORD style = (spec->style & ~WS_CHILD) | WS_CHILD;
-  HWND window = CreateDialogWindow(&ControlProc, style, spec->x, spec->y, 160, 40, spec->parent, spec->id, 0);
+  DWORD style = (record->style & ~WS_CHILD) | WS_CHILD;
+  HWND window = CreateDialogWindow(&ControlProc, style, record->x, record->y, 160, 40, record->parent, record->id, 0);
   if (!window) return 0;
   control->window = window;
   {
