@@ -26,6 +26,17 @@ function(quib_add_resource)
   endforeach()
 endfunction()
 
+# The command that runs a build-time tool of this build. CMake puts the
+# emulator before a tool's target name only when cross compiling, which the
+# m32 build (same system, other processor mode) is not.
+function(quib_tool_command out tool)
+  if(CMAKE_CROSSCOMPILING_EMULATOR AND NOT CMAKE_CROSSCOMPILING)
+    set(${out} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${tool}> PARENT_SCOPE)
+  else()
+    set(${out} ${tool} PARENT_SCOPE)
+  endif()
+endfunction()
+
 # Called from resources/: compiles that manifest once the whole build is known.
 function(quib_resources_from_manifest manifest)
   set_property(GLOBAL PROPERTY QUIB_RESOURCE_MANIFEST ${manifest})
@@ -63,8 +74,9 @@ function(_quib_generate_resources)
     list(APPEND args --add "${entry}")
   endforeach()
   set(output ${PROJECT_BINARY_DIR}/resources/quib_resources.cpp)
+  quib_tool_command(rescomp quib_rescomp)
   add_custom_command(OUTPUT ${output}
-    COMMAND quib_rescomp --manifest ${manifest} --output ${output} ${args}
+    COMMAND ${rescomp} --manifest ${manifest} --output ${output} ${args}
     DEPENDS quib_rescomp ${manifest} ${files} ${extraDepends}
     COMMENT "Compiling the library's resources"
     VERBATIM)
