@@ -9,16 +9,18 @@
 namespace ConnectionPointContainer {
 
 namespace {
-LONG g_connectionMap[2];  // filled on first use, always with the same values
+// The distance from the container face to each connection point face, then -1.
+// Constant data: every use sees the same values, and no thread writes them.
+constexpr LONG kConnectionMap[] = {
+    static_cast<LONG>(offsetof(Recorder, connectionPoint)) - static_cast<LONG>(offsetof(Recorder, container)),
+    -1,
+};
+constexpr int kConnectionPoints = sizeof kConnectionMap / sizeof kConnectionMap[0] - 1;
 }  // namespace
 
 const LONG* GetConnectionMap(int* count) {
-  // Distance from the container face to each connection point face, then -1.
-  g_connectionMap[0] = static_cast<LONG>(offsetof(Recorder, connectionPoint)) -
-                       static_cast<LONG>(offsetof(Recorder, container));
-  g_connectionMap[1] = -1;
-  if (count) *count = 1;
-  return g_connectionMap;
+  if (count) *count = kConnectionPoints;
+  return kConnectionMap;
 }
 
 namespace {
@@ -45,7 +47,7 @@ HRESULT EnumConnectionPoints(Recorder* self, IEnumConnectionPoints** out) {
 
   int count = 0;
   const LONG* map = GetConnectionMap(&count);
-  IConnectionPoint* points[1];  // one per ConnectionMap entry
+  IConnectionPoint* points[kConnectionPoints];
   for (int i = 0; i < count; ++i) points[i] = ConnectionPointAt(self, map[i]);
 
   HRESULT hr = enumerator->InitData(points, points + count, self->Container(), CopyMode);

@@ -6,6 +6,7 @@
 #include <array>
 
 #include "automation/contract.h"
+#include "events/container.h"
 #include "events/enumerator.h"
 #include "module/module_state.h"
 #include "platform/loader.h"
@@ -124,6 +125,15 @@ TEST_F(ConnectionTest, FindConnectionPointRefusesAMissingOutPointerOrIid) {
   auto* out = reinterpret_cast<IConnectionPoint*>(0x1);
   EXPECT_EQ(find(container_.get(), nullptr, &out), E_POINTER);
   EXPECT_EQ(out, nullptr);
+}
+
+TEST_F(ConnectionTest, TheConnectionMapLocatesTheOneConnectionPoint) {
+  int count = 0;
+  const LONG* map = ConnectionPointContainer::GetConnectionMap(&count);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(map[1], -1);
+  EXPECT_EQ(reinterpret_cast<char*>(container_.get()) + map[0], reinterpret_cast<char*>(point_.get()));
+  EXPECT_EQ(ConnectionPointContainer::GetConnectionMap(nullptr), map);
 }
 
 TEST_F(ConnectionTest, EnumConnectionPointsDeliversTheConnectionPointOnce) {
