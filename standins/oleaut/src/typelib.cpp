@@ -520,7 +520,9 @@ HRESULT TypeInfoImpl::Invoke(void* instance, MEMBERID member, WORD flags, DISPPA
   void* pointers[kMax + 1];
   void* values[kMax + 1];
   UINT coercedCount = 0;  // coerced[0..coercedCount) may hold values to clear
+  bool anyCoerced = false;
   auto clearCoerced = [&] {
+    if (!anyCoerced) return;
     for (UINT i = 0; i < coercedCount; ++i) VariantClear(&coerced[i]);
   };
   values[0] = &instance;
@@ -547,6 +549,7 @@ HRESULT TypeInfoImpl::Invoke(void* instance, MEMBERID member, WORD flags, DISPPA
     } else if (arg->vt == (VT_BYREF | t.vt) && arg->byref) {
       values[p + 1] = arg->byref;
     } else {
+      anyCoerced = true;
       hr = VariantChangeType(&coerced[p], arg, 0, t.vt);
       values[p + 1] = &coerced[p].lVal;
     }
