@@ -20,7 +20,8 @@ std::string ReadText(const std::string& path) {
 }
 
 HRESULT Load(const std::vector<unsigned char>& bytes, ITypeLib** lib) {
-  std::string path = ::testing::TempDir() + "tlbc_test.tlb";
+  // One file per test: ctest runs the tests of this file side by side.
+  std::string path = ::testing::TempDir() + "tlbc_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".tlb";
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
