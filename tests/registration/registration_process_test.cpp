@@ -27,10 +27,10 @@ std::string Probe(const std::string& registryFile, const std::string& key) {
   std::string variable = "QUIB_REGISTRY=" + registryFile;
   std::vector<std::string> words;
 #ifdef QUIB_PROBE_LAUNCHER
-  // The emulator and its options, separated by ';'.
+  // The emulator and its options, separated by ','.
   std::string launcher = QUIB_PROBE_LAUNCHER;
   for (std::size_t start = 0, end; start <= launcher.size(); start = end + 1) {
-    end = launcher.find(';', start);
+    end = launcher.find(',', start);
     if (end == std::string::npos) end = launcher.size();
     if (end > start) words.push_back(launcher.substr(start, end - start));
   }
