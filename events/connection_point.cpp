@@ -61,7 +61,10 @@ HRESULT EnumConnections(Recorder* self, IEnumConnections** out) {
   if (FAILED(ConnectionEnumerator::CreateEnumerator(&enumerator))) return E_OUTOFMEMORY;
 
   SinkList& list = self->sinks;
-  auto* records = static_cast<CONNECTDATA*>(ObjectAlloc(static_cast<std::size_t>(list.capacity) * sizeof(CONNECTDATA)));
+  // One record per slot; an empty list still gets a (one-record) block, so
+  // that no allocator can answer a request of 0 bytes with a failure.
+  std::size_t slots = list.capacity > 0 ? static_cast<std::size_t>(list.capacity) : 1;
+  auto* records = static_cast<CONNECTDATA*>(ObjectAlloc(slots * sizeof(CONNECTDATA)));
   if (!records) {
     enumerator->Destroy();
     return E_OUTOFMEMORY;
