@@ -177,4 +177,93 @@ TEST_F(HostTest, TypelibPrintsIdlThatCompilesToTheSameLibrary) {
   EXPECT_EQ(Host("typelib").exitCode, 2);
 }
 
+TEST_F(HostTest, RegisteredInOneProcessCreatedAndCalledInAnother) {
+  std::string library = QUIB_LIBRARY_PATH;
+  HostRun registered = Host("register '" + library + "'");
+  ASSERT_EQ(registered.exitCode, 0) << registered.output;
+  EXPECT_NE(registered.output.find("0x00000000 S_OK"), std::string::npos) << registered.output;
+
+  struct Case {
+    const char* arguments;
+    int exitCode;
+    const char* says;
+  } cases[] = {
+      {"call QuibVoiceRec.quibVoiceRec Active", 0, "0\n"},
+      {"call QuibVoiceRec.quibVoiceRec.1 active", 0, "0\n"},
+      {"call QuibVoiceRec.quibVoiceRec HWnd", 0, "0\n"},  // no control: S_FALSE is no error late-bound
+      {"call QuibVoiceRec.quibVoiceRec PlayFile /nonexistent.wav", 0, "S_OK"},
+      {"call QuibVoiceRec.quibVoiceRec Play", 0, "S_OK"},
+      {"call QuibVoiceRec.quibVoiceRec Record", 1, "DISP_E_BADPARAMCOUNT"},
+      {"call QuibVoiceRec.quibVoiceRec Init a b c", 1, "DISP_E_TYPEMISMATCH"},
+      {"call QuibVoiceRec.quibVoiceRec Fly", 1, "DISP_E_UNKNOWNNAME"},
+      {"call No.Such.Class Active", 1, "names no registered class"},
+      {"call QuibVoiceRec.quibVoiceRec", 2, "PROGID and MEMBER"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    HostRun run = Host(c.arguments);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+    EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+  }
+
+  HostRun unregistered = Host("register -u '" + library + "'");
+  ASSERT_EQ(unregistered.exitCode, 0) << unregistered.output;
+  HostRun gone = Host("call QuibVoiceRec.quibVoiceRec Active");
+  EXPECT_EQ(gone.exitCode, 1) << gone.output;
+  EXPECT_EQ(Host("register -s '" + library + "'").output, "");
+}
+
+TEST_F(HostTest, DemoRecordsAWaveFileAndPrintsTheEvents) {
+  HostRun demo = Host("demo --seconds 0.2 --output note.wav");
+  ASSERT_EQ(demo.exitCode, 0) << demo.output;
+  for (const char* expected : {"DllRegisterServer", "call Init(", "call Show()", "call Record(",
+                               "-864 recording started", "-863 recording stopped", "-862 playing started",
+                               "-865 the control closed, recording saved", "call PlayFile(", "DllUnregisterServer",
+                               "RIFF WAVE PCM, 1 channel(s), 8000 Hz, 16-bit"}) {
+    SCOPED_TRACE(expected);
+    EXPECT_NE(demo.output.find(expected), std::string::npos) << demo.output;
+  }
+  std::ifstream wav(dir_ / "note.wav", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(wav)), {});
+  ASSERT_GT(bytes.size(), 44u);
+  EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+  EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
+  // The demo unregisters what it registered: the test's registry holds no class.
+  EXPECT_EQ(Host("call QuibVoiceRec.quibVoiceRec Active").exitCode, 1);
+}
+
+TEST_F(HostTest, ScriptAppliesAndUndoesAsRegistrationDoes) {
+  std::string script = Write("test.rgs",
+                             "HKCU\r\n{\r\n\tNoRemove Software\r\n\t{\r\n"
+                             "\t\tQuibScript = s '%MODULE%'\r\n\t\t{\r\n"
+                             "\t\t\tval Greeting = s '%GREETING%'\r\n\t\t\tval Count = d '42'\r\n"
+                             "\t\t}\r\n\t}\r\n}\r\n");
+  HostRun applied = Host("script --module \"/opt/Today's Notes/lib.so\" --set GREETING=hello '" + script + "'");
+  ASSERT_EQ(applied.exitCode, 0) << applied.output;
+  EXPECT_NE(applied.output.find("S_OK"), std::string::npos);
+  HostRun exported = Host("reg export 'HKCU\\Software\\QuibScript'");
+  EXPECT_NE(exported.output.find("@=\"/opt/Today's Notes/lib.so\""), std::string::npos) << exported.output;
+  EXPECT_NE(exported.output.find("\"Greeting\"=\"hello\""), std::string::npos) << exported.output;
+  EXPECT_NE(exported.output.find("\"Count\"=dword:0000002a"), std::string::npos) << exported.output;
+
+  HostRun missing = Host("script '" + script + "'");  // %MODULE% has no value
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.output.find("DISP_E_EXCEPTION"), std::string::npos) << missing.output;
+
+  HostRun removed = Host("script -u --module x --set GREETING=y '" + script + "'");
+  ASSERT_EQ(removed.exitCode, 0) << removed.output;
+  EXPECT_EQ(Host("reg export 'HKCU\\Software\\QuibScript'").exitCode, 1);
+
+  // A failing second section is undone; the first stays.
+  std::string twoSections = Write("two.rgs",
+                                  "HKCU { NoRemove Software { QuibFirst } }\n"
+                                  "HKCU { NoRemove Software { QuibSecond { val X = q 'bad type' } } }\n");
+  HostRun failed = Host("script '" + twoSections + "'");
+  EXPECT_EQ(failed.exitCode, 1);
+  EXPECT_EQ(Host("reg export 'HKCU\\Software\\QuibFirst'").exitCode, 0);
+  EXPECT_EQ(Host("reg export 'HKCU\\Software\\QuibSecond'").exitCode, 1);
+  EXPECT_EQ(Host("script").exitCode, 2);
+  EXPECT_EQ(Host("script --set novalue x.rgs").exitCode, 2);
+}
+
 }  // namespace

@@ -1,5 +1,5 @@
 # Fails unless the library's dynamic symbol table defines exactly its entry
-# points: every REQUIRED name, and nothing outside REQUIRED and ALLOWED.
+# points: every REQUIRED name, and nothing outside REQUIRED and ALLOWED (may be empty).
 cmake_minimum_required(VERSION 3.25)
 string(REPLACE "," ";" REQUIRED "${REQUIRED}")
 string(REPLACE "," ";" ALLOWED "${ALLOWED}")
