@@ -177,8 +177,11 @@ TEST(DataFiles, ALibraryWithoutResourcesHasNone) {
   ASSERT_NE(module, nullptr);
   char16_t path[260];
   ASSERT_GT(GetModuleFileNameW(module, path, 260), 0u);
-  HMODULE data = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  HMODULE data = LoadLibraryExW(u"OLEAUT32.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(data, nullptr);
+  char16_t dataPath[260];
+  ASSERT_GT(GetModuleFileNameW(data, dataPath, 260), 0u);
+  EXPECT_EQ(std::u16string(dataPath), std::u16string(path));
   for (HMODULE m : {module, data}) {
     SetLastError(0);
     EXPECT_EQ(FindResourceW(m, MAKEINTRESOURCEW(101), u"REGISTRY"), nullptr);

@@ -283,6 +283,14 @@ HMODULE LoadLibraryExW(LPCWSTR path, HANDLE reserved, DWORD flags) {
     return nullptr;
   }
   std::string name = quibcore::ToUtf8(path);
+  if (const PlatformLibrary* platform = PlatformLibraryOf(name)) {
+    std::lock_guard<std::recursive_mutex> hold(LoaderLock());
+    if (HiddenLibraries().count(platform->name)) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return nullptr;
+    }
+    name = CoreDirectory() + "/" + platform->file;
+  }
   auto m = std::make_unique<ModuleRecord>();
   if (LONG code = ReadImage(name, m->image); code != ERROR_SUCCESS) {
     SetLastError(static_cast<DWORD>(code));

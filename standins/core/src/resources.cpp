@@ -62,6 +62,31 @@ bool SectionIsWellFormed(const unsigned char* data, std::size_t size) {
   return true;
 }
 
+// True when [begin, begin + size) lies in a readable loaded segment of the
+// object whose load address is base: what the process really has mapped,
+// whatever the file on disk says now.
+bool MappedReadable(std::uintptr_t base, std::uintptr_t begin, std::size_t size) {
+  struct Query {
+    std::uintptr_t base, begin;
+    std::size_t size;
+    bool found;
+  } query{base, begin, size, false};
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, std::size_t, void* data) -> int {
+        auto* q = static_cast<Query*>(data);
+        if (info->dlpi_addr != q->base) return 0;
+        for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+          const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+          if (ph.p_type != PT_LOAD || !(ph.p_flags & PF_R)) continue;
+          std::uintptr_t start = info->dlpi_addr + ph.p_vaddr;
+          if (q->begin >= start && q->size <= ph.p_filesz && q->begin - start <= ph.p_filesz - q->size) q->found = true;
+        }
+        return q->found ? 1 : 0;
+      },
+      &query);
+  return query.found;
+}
+
 // The module's resource section, found once and then remembered (loader lock
 // held). Sets the last error and gives false when there is none to use.
 bool SectionOf(HMODULE module, const unsigned char*& data, std::size_t& size) {
@@ -95,7 +120,8 @@ bool SectionOf(HMODULE module, const unsigned char*& data, std::size_t& size) {
       link_map* map = nullptr;
       quibcore::ElfResult found = quibcore::FindElfSection(file.data(), file.size(), kSectionName, s);
       if (found == quibcore::ElfResult::Found && s.allocated && s.loadedFromFile &&
-          dlinfo(module->library, RTLD_DI_LINKMAP, &map) == 0 && map) {
+          dlinfo(module->library, RTLD_DI_LINKMAP, &map) == 0 && map &&
+          MappedReadable(map->l_addr, map->l_addr + s.address, static_cast<std::size_t>(s.size))) {
         module->sectionData = reinterpret_cast<const unsigned char*>(map->l_addr + s.address);
         module->sectionSize = static_cast<std::size_t>(s.size);
         module->section = ModuleRecord::Section::Present;
