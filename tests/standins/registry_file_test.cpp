@@ -81,6 +81,26 @@ TEST_F(RegistryFile, KeysWrittenByOneProcessAreReadByAnother) {
   EXPECT_NE(wrong.Wait(), 0);
 }
 
+TEST_F(RegistryFile, EnumerationSeesKeysThatAnotherProcessAdded) {
+  std::string file = dir.File("enum.db");
+  quibtest::UseRegistry(file);
+  RegCloseKey(CreateKey(HKEY_CURRENT_USER, u"Peer\\z0"));
+  RegCloseKey(CreateKey(HKEY_CURRENT_USER, u"Peer\\z1"));
+  HKEY parent = 0;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Peer", 0, KEY_READ, &parent), ERROR_SUCCESS);
+  char16_t name[256];
+  DWORD length = 256;
+  ASSERT_EQ(RegEnumKeyExW(parent, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(name), u"z0");
+  // "a0" from the other process comes first, so index 1 is "z0" again.
+  Peer writer(file, {"write", "a", "1"});
+  ASSERT_EQ(writer.Wait(), 0);
+  length = 256;
+  ASSERT_EQ(RegEnumKeyExW(parent, 1, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(name), u"z0");
+  RegCloseKey(parent);
+}
+
 TEST_F(RegistryFile, ANewFileAndItsDirectoriesAreMadeOnFirstUse) {
   std::string file = dir.File("a/b/registry.db");
   quibtest::UseRegistry(file);
