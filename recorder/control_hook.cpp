@@ -43,6 +43,9 @@ void Unlink(Recorder* recorder) {
 
 namespace ControlHook {
 
+// A recorder that already holds a hook installs nothing, and its record keeps
+// the window its procedure came from: Remove restores only into that window.
+// (Init ends such a stale hook before it creates a new control.)
 void Install(Recorder* recorder, HWND window) {
   if (!window) return;
   if (recorder->hooked) return;
@@ -69,6 +72,9 @@ void Remove(Recorder* recorder) {
 
 LRESULT HookProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_ACTIVATE) return 1;
+  // A window that holds the hook procedure without a record (put there by
+  // someone else) passes on to the procedure saved last, as the one-hook
+  // design does.
   Recorder* recorder = HookedFor(window);
   // Read before any event: a sink may remove the hook while this runs.
   WNDPROC passOn = recorder ? reinterpret_cast<WNDPROC>(recorder->hook.savedProcedure) : g_lastSaved;
