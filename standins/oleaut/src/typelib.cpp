@@ -497,42 +497,45 @@ HRESULT TypeInfoImpl::Invoke(void* instance, MEMBERID member, WORD flags, DISPPA
 
   constexpr UINT kMax = tlbformat::kMaxParams;
   int source[kMax];  // index in rgvarg of each parameter's argument
-  for (UINT p = 0; p < f->callerArgs; ++p) source[p] = -1;
-  bool isPut = (f->desc.invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF)) != 0;
-  for (UINT i = 0; i < cNamed; ++i) {
-    DISPID n = params->rgdispidNamedArgs[i];
-    if (n == DISPID_PROPERTYPUT && isPut) n = static_cast<DISPID>(f->callerArgs) - 1;
-    if (n < 0 || static_cast<UINT>(n) >= f->callerArgs || source[n] != -1) {
-      if (argError) *argError = i;
-      return DISP_E_PARAMNOTFOUND;
+  // Without named arguments parameter p takes rgvarg[cArgs - 1 - p]; source[] is not used.
+  if (cNamed != 0) {
+    for (UINT p = 0; p < f->callerArgs; ++p) source[p] = -1;
+    bool isPut = (f->desc.invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF)) != 0;
+    for (UINT i = 0; i < cNamed; ++i) {
+      DISPID n = params->rgdispidNamedArgs[i];
+      if (n == DISPID_PROPERTYPUT && isPut) n = static_cast<DISPID>(f->callerArgs) - 1;
+      if (n < 0 || static_cast<UINT>(n) >= f->callerArgs || source[n] != -1) {
+        if (argError) *argError = i;
+        return DISP_E_PARAMNOTFOUND;
+      }
+      source[n] = static_cast<int>(i);
     }
-    source[n] = static_cast<int>(i);
-  }
-  for (UINT k = 0, positional = cArgs - cNamed; k < positional; ++k) {
-    if (source[k] != -1) {
-      if (argError) *argError = cArgs - 1 - k;
-      return DISP_E_PARAMNOTFOUND;
+    for (UINT k = 0, positional = cArgs - cNamed; k < positional; ++k) {
+      if (source[k] != -1) {
+        if (argError) *argError = cArgs - 1 - k;
+        return DISP_E_PARAMNOTFOUND;
+      }
+      source[k] = static_cast<int>(cArgs - 1 - k);
     }
-    source[k] = static_cast<int>(cArgs - 1 - k);
   }
 
-  VARIANT coerced[kMax];
+  VARIANT coerced[kMax];  // converted arguments; only those listed in converted[] hold values
+  UINT converted[kMax];
+  UINT convertedCount = 0;
   void* pointers[kMax + 1];
   void* values[kMax + 1];
-  UINT coercedCount = 0;  // coerced[0..coercedCount) may hold values to clear
-  bool anyCoerced = false;
   auto clearCoerced = [&] {
-    if (!anyCoerced) return;
-    for (UINT i = 0; i < coercedCount; ++i) VariantClear(&coerced[i]);
+    for (UINT i = 0; i < convertedCount; ++i) VariantClear(&coerced[converted[i]]);
   };
   values[0] = &instance;
   VARIANT retval;
-  std::memset(&retval, 0, sizeof retval);
+  retval.vt = VT_EMPTY;
+  retval.wReserved1 = retval.wReserved2 = retval.wReserved3 = 0;
+  retval.record.pvRecord = retval.record.pRecInfo = nullptr;
   for (UINT p = 0; p < f->callerArgs; ++p) {
-    VARIANT* arg = &params->rgvarg[source[p]];
+    UINT at = cNamed == 0 ? cArgs - 1 - p : static_cast<UINT>(source[p]);
+    VARIANT* arg = &params->rgvarg[at];
     const TYPEDESC& t = f->elems[p].tdesc;
-    coerced[p].vt = VT_EMPTY;
-    coercedCount = p + 1;
     HRESULT hr = S_OK;
     if (t.vt == VT_PTR) {
       // Out parameters take a by-reference argument of exactly the pointed-to type.
@@ -549,13 +552,14 @@ HRESULT TypeInfoImpl::Invoke(void* instance, MEMBERID member, WORD flags, DISPPA
     } else if (arg->vt == (VT_BYREF | t.vt) && arg->byref) {
       values[p + 1] = arg->byref;
     } else {
-      anyCoerced = true;
+      VariantInit(&coerced[p]);
       hr = VariantChangeType(&coerced[p], arg, 0, t.vt);
+      if (SUCCEEDED(hr)) converted[convertedCount++] = p;
       values[p + 1] = &coerced[p].lVal;
     }
     if (FAILED(hr)) {
       clearCoerced();
-      if (argError) *argError = static_cast<UINT>(source[p]);
+      if (argError) *argError = at;
       return hr;
     }
   }
@@ -600,7 +604,7 @@ HRESULT TypeInfoImpl::Invoke(void* instance, MEMBERID member, WORD flags, DISPPA
   if (result) {
     *result = retval;
     if (retval.vt == VT_EMPTY) VariantInit(result);
-  } else {
+  } else if (retval.vt != VT_EMPTY) {
     VariantClear(&retval);
   }
   return S_OK;
