@@ -5,7 +5,7 @@
 
 #include "platform/errors.h"
 #include "platform/resources.h"
-#include "utf.h"
+#include "quibcore/utf.h"
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int byteCount, LPWSTR wide,
                         int wideCapacity) {

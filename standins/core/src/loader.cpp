@@ -23,7 +23,7 @@
 #include "platform/errors.h"
 #include "platform/resources.h"
 #include "quibtest/loader.h"
-#include "utf.h"
+#include "quibcore/utf.h"
 
 namespace quibcore {
 

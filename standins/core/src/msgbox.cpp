@@ -6,7 +6,7 @@
 
 #include "platform/windowing.h"
 #include "quibtest/windows.h"
-#include "utf.h"
+#include "quibcore/utf.h"
 
 namespace {
 std::mutex g_lock;

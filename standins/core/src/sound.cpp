@@ -12,7 +12,7 @@
 #include "platform/errors.h"
 #include "platform/sound.h"
 #include "quibtest/windows.h"
-#include "utf.h"
+#include "quibcore/utf.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // UTF-16 <-> UTF-8 conversion.
-#include "utf.h"
+#include "quibcore/utf.h"
 
 namespace quibcore {
 

@@ -3,36 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "quibcore/utf.h"
 #include "typelib.h"
 
 namespace oleaut {
 
-std::string ToUtf8(LPCWSTR text) {
-  std::string out;
-  for (std::size_t i = 0; text[i]; ++i) {
-    std::uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
-      ++i;
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
 
 namespace {
 
@@ -66,7 +41,7 @@ HRESULT LoadTypeLib(LPCWSTR path, ITypeLib** out) {
     return S_OK;
   }
   std::vector<unsigned char> data;
-  HRESULT hr = oleaut::ReadFile(oleaut::ToUtf8(path), data);
+  HRESULT hr = oleaut::ReadFile(quibcore::ToUtf8(path), data);
   if (FAILED(hr)) return hr;
   if (!oleaut::IsCompiledLibrary(data)) {
     data.clear();

@@ -83,6 +83,4 @@ HRESULT CreateTypeLib(RawLibrary&& raw, ITypeLib** out);
 // The TYPELIB resource 1 of a module file, read as data.
 HRESULT ReadModuleTypeLib(LPCWSTR path, std::vector<unsigned char>& out);
 
-std::string ToUtf8(LPCWSTR text);
-
 }  // namespace oleaut

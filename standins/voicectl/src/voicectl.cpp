@@ -22,6 +22,7 @@
 #include "platform/sound.h"
 #include "platform/voicectl.h"
 #include "platform/windowing.h"
+#include "quibcore/utf.h"
 #include "quibtest/voicectl.h"
 
 namespace {
@@ -163,32 +164,6 @@ std::vector<unsigned char> WaveImage(const Format& f, const std::vector<unsigned
   return out;
 }
 
-std::string ToUtf8(const std::u16string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    else if (c >= 0xD800 && c < 0xE000)
-      c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 // ---- Notification records --------------------------------------------------
 //
@@ -341,7 +316,7 @@ void StartPlaying(Control* c) {
 bool WriteRecording(const Control* c) {
   if (!c->hasFileName || c->fileName.empty()) return false;
   std::vector<unsigned char> image = WaveImage(c->format, c->samples);
-  std::FILE* file = std::fopen(ToUtf8(c->fileName).c_str(), "wb");
+  std::FILE* file = std::fopen(quibcore::ToUtf8(c->fileName.c_str(), c->fileName.size()).c_str(), "wb");
   if (!file) return false;
   bool written = std::fwrite(image.data(), 1, image.size(), file) == image.size();
   return std::fclose(file) == 0 && written;
