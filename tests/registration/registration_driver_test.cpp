@@ -27,7 +27,7 @@ TEST(TypeLibraryPaths, HelpDirectoryIsCutAfterTheLastSeparator) {
   struct Case {
     std::u16string path, helpDirectory;
   } cases[] = {
-      {u"\\Windows\\quibVoiceRec.dll", u"\\Windows\\"},
+      {u"\\System\\quibVoiceRec.dll", u"\\System\\"},
       {u"A:quib.dll", u"A:"},
       {u"quib.dll", u""},
       {u"", u""},

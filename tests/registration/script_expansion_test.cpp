@@ -38,7 +38,7 @@ struct ExpansionCase {
 
 TEST(ExpandScript, FillsInPlaceholders) {
   ReplacementMap map;
-  ASSERT_EQ(map.Add(u"Module", u"\\Windows\\quib.dll"), S_OK);
+  ASSERT_EQ(map.Add(u"Module", u"\\System\\quib.dll"), S_OK);
   ASSERT_EQ(map.Add(u"Percent", u"50%"), S_OK);
   ASSERT_EQ(map.Add(u"Nested", u"%MODULE%"), S_OK);
   ASSERT_EQ(map.Add(u"Empty", u""), S_OK);
@@ -50,9 +50,9 @@ TEST(ExpandScript, FillsInPlaceholders) {
   const ExpansionCase cases[] = {
       {"no placeholder", u"HKCR { x }", S_OK, u"HKCR { x }"},
       {"empty text", u"", S_OK, u""},
-      {"placeholder", u"s '%MODULE%'", S_OK, u"s '\\Windows\\quib.dll'"},
+      {"placeholder", u"s '%MODULE%'", S_OK, u"s '\\System\\quib.dll'"},
       {"case ignored", u"%module%|%Module%|%mOdUlE%", S_OK,
-       u"\\Windows\\quib.dll|\\Windows\\quib.dll|\\Windows\\quib.dll"},
+       u"\\System\\quib.dll|\\System\\quib.dll|\\System\\quib.dll"},
       {"doubled percent", u"%%MODULE%%", S_OK, u"%MODULE%"},
       {"lone doubled percent", u"100%%", S_OK, u"100%"},
       {"value with '%' is not expanded again", u"%Percent% and %Nested%", S_OK, u"50% and %MODULE%"},
