@@ -10,6 +10,7 @@
 #include "platform/automation.h"
 #include "platform/voicectl.h"
 #include "platform/windowing.h"
+#include "low_records.h"
 #include "quib_test_support.h"
 #include "quibtest/windows.h"
 #include "recorder/control_hook.h"
@@ -31,19 +32,8 @@ LRESULT OtherSaved(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
   return 41;
 }
 
-// A notification record whose address fits a 32-bit lParam.
-NMHDR* LowRecord() {
-  static NMHDR* record = [] {
-    int flags = MAP_PRIVATE | MAP_ANONYMOUS;
-#ifdef MAP_32BIT
-    if (sizeof(void*) > 4) flags |= MAP_32BIT;
-#endif
-    void* page = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, flags, -1, 0);
-    return page == MAP_FAILED ? nullptr : static_cast<NMHDR*>(page);
-  }();
-  return record;
-}
-LPARAM AddressOf(NMHDR* record) { return static_cast<LPARAM>(reinterpret_cast<std::uintptr_t>(record)); }
+using quibtest::AddressOf;
+using quibtest::LowRecord;
 
 class Hook : public ::testing::Test {
  protected:

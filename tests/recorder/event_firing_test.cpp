@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "../events/test_sink.h"
+#include "test_sink.h"
 #include "automation/contract.h"
 #include "module/module_state.h"
 #include "platform/loader.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../events/test_sink.h"
+#include "test_sink.h"
 #include "automation/contract.h"
 #include "platform/automation.h"
 #include "platform/voicectl.h"

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "../events/test_sink.h"
+#include "test_sink.h"
 #include "automation/contract.h"
 #include "platform/windowing.h"
+#include "low_records.h"
 #include "quib_test_support.h"
 #include "recorder/control_hook.h"
 #include "recorder/recorder.h"
@@ -26,18 +27,8 @@ LRESULT Saved(HWND, UINT message, WPARAM, LPARAM) {
 }
 using Log = std::vector<std::string>;
 
-NMHDR* LowRecord() {
-  static NMHDR* record = [] {
-    int flags = MAP_PRIVATE | MAP_ANONYMOUS;
-#ifdef MAP_32BIT
-    if (sizeof(void*) > 4) flags |= MAP_32BIT;
-#endif
-    void* page = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, flags, -1, 0);
-    return page == MAP_FAILED ? nullptr : static_cast<NMHDR*>(page);
-  }();
-  return record;
-}
-LPARAM AddressOf(NMHDR* record) { return static_cast<LPARAM>(reinterpret_cast<std::uintptr_t>(record)); }
+using quibtest::AddressOf;
+using quibtest::LowRecord;
 
 class HookFiring : public testing::Test {
  protected:
