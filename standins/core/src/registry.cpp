@@ -13,12 +13,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <cstdlib>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -38,6 +40,7 @@ constexpr int kBusyTimeoutMs = 30000;
 // Internal failure carrying the platform error code to return.
 struct Failure {
   LONG code;
+  bool transient = false;  // another connection's lock: worth another try
 };
 
 // ---------------------------------------------------------------------------
@@ -145,6 +148,11 @@ LONG CodeOf(int rc, bool writing) {
   }
 }
 
+Failure FailureOf(int rc, bool writing) {
+  int primary = rc & 0xFF;
+  return Failure{CodeOf(rc, writing), primary == SQLITE_BUSY || primary == SQLITE_LOCKED || primary == SQLITE_PROTOCOL};
+}
+
 // A prepared statement of the connection's cache, reset when the scope ends.
 class Statement {
  public:
@@ -174,7 +182,7 @@ class Statement {
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    throw Failure{CodeOf(rc, writing_)};
+    throw FailureOf(rc, writing_);
   }
   void Run() {
     while (Step()) {
@@ -193,7 +201,7 @@ class Statement {
 
  private:
   void Check(int rc) {
-    if (rc != SQLITE_OK) throw Failure{CodeOf(rc, writing_)};
+    if (rc != SQLITE_OK) throw FailureOf(rc, writing_);
   }
   sqlite3* db_;
   sqlite3_stmt* stmt_;
@@ -257,7 +265,7 @@ class Connection {
                              nullptr);
     if (rc != SQLITE_OK) {
       Close();
-      throw Failure{CodeOf(rc, false)};
+      throw FailureOf(rc, false);
     }
     try {
       sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -283,7 +291,7 @@ class Connection {
     if (it == cache_.end()) {
       sqlite3_stmt* stmt = nullptr;
       int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
-      if (rc != SQLITE_OK) throw Failure{CodeOf(rc, writing)};
+      if (rc != SQLITE_OK) throw FailureOf(rc, writing);
       it = cache_.emplace(sql, stmt).first;
     }
     return Statement(db_, it->second, writing);
@@ -291,7 +299,7 @@ class Connection {
 
   void Exec(const char* sql, bool writing) {
     int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) throw Failure{CodeOf(rc, writing)};
+    if (rc != SQLITE_OK) throw FailureOf(rc, writing);
   }
 
   // Changes committed by other connections since this one opened.
@@ -300,12 +308,25 @@ class Connection {
     return s.Step() ? s.Int(0) : 0;
   }
 
-  void Begin(bool writing) { Exec(writing ? "BEGIN IMMEDIATE" : "BEGIN", writing); }
+  // A write takes the write lock at once; a read takes its snapshot at once,
+  // so that no statement of the body meets a lock of another connection.
+  void Begin(bool writing) {
+    Exec(writing ? "BEGIN IMMEDIATE" : "BEGIN", writing);
+    if (!writing) {
+      try {
+        Statement s = Prepare("SELECT 1 FROM sqlite_master LIMIT 1", false);
+        s.Step();
+      } catch (...) {
+        Rollback();
+        throw;
+      }
+    }
+  }
   void Commit(bool writing) {
     int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
       Rollback();
-      throw Failure{CodeOf(rc, writing)};
+      throw FailureOf(rc, writing);
     }
   }
   void Rollback() {
@@ -401,8 +422,7 @@ class Registry {
   template <class Body>
   LONG Run(bool writing, Body&& body) {
     try {
-      Connection& c = Connect();
-      c.Begin(writing);
+      Connection& c = ConnectAndBegin(writing);
       LONG code;
       try {
         code = body(c);
@@ -468,6 +488,24 @@ class Registry {
  private:
   Registry() {
     for (std::size_t i = 0; i < std::size(kRoots); ++i) roots_[i].key = kRoots[i].id;
+  }
+
+  // Opening the file and starting a transaction can meet another process's
+  // locks that SQLite does not wait for (a journal-mode change, log
+  // recovery). Both come before any change, so they are tried again for as
+  // long as a busy lock is waited for.
+  Connection& ConnectAndBegin(bool writing) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (int attempt = 0;; ++attempt) {
+      try {
+        Connection& c = Connect();
+        c.Begin(writing);
+        return c;
+      } catch (const Failure& f) {
+        if (!f.transient || std::chrono::steady_clock::now() >= deadline) throw;
+        std::this_thread::sleep_for(std::chrono::milliseconds(attempt < 5 ? 1 << attempt : 20));
+      }
+    }
   }
 
   Connection& Connect() {
