@@ -18,21 +18,13 @@
 
 using quibtest::CreateKey;
 using quibtest::Peer;
+using quibtest::ReadFile;
 using quibtest::ScratchDir;
+using quibtest::WriteFile;
 using quibtest::SetDword;
 using quibtest::SetString;
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
 
 DWORD SubkeyCount(HKEY parent, const char16_t* path) {
   HKEY key = 0;

@@ -13,6 +13,7 @@
 
 #include "platform/errors.h"
 #include "platform/registry.h"
+#include "scratch_files.h"
 
 extern char** environ;
 
@@ -32,24 +33,6 @@ inline HKEY CreateKey(HKEY parent, const char16_t* path, DWORD* disposition = nu
   EXPECT_EQ(RegCreateKeyExW(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, disposition), ERROR_SUCCESS);
   return key;
 }
-
-// A directory removed with its files when the scope ends.
-class ScratchDir {
- public:
-  ScratchDir() {
-    char name[] = "/tmp/quibreg.XXXXXX";
-    path_ = mkdtemp(name) ? name : "";
-  }
-  ~ScratchDir() {
-    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 // Starts the peer program with QUIB_REGISTRY set to file; Wait gives its exit
 // status. The emulator, when the build has one, runs it.

@@ -15,20 +15,12 @@
 #include "quibtest/loader.h"
 #include "registry_support.h"
 
+using quibtest::ReadFile;
 using quibtest::ScratchDir;
+using quibtest::WriteFile;
 using quibtest::Wide;
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
 
 std::string ResourceBytes(HMODULE module, HRSRC resource) {
   HGLOBAL loaded = LoadResource(module, resource);

@@ -15,35 +15,13 @@
 
 extern char** environ;
 
+#include "scratch_files.h"
+
+using quibtest::ReadFile;
+using quibtest::ScratchDir;
+using quibtest::WriteFile;
+
 namespace {
-
-// A directory removed with its files when the scope ends.
-class ScratchDir {
- public:
-  ScratchDir() {
-    char name[] = "/tmp/quibrc.XXXXXX";
-    path_ = mkdtemp(name) ? name : "";
-  }
-  ~ScratchDir() {
-    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
 
 // Runs the compiler; its exit status, -1 when it could not run.
 int RunCompiler(const std::vector<std::string>& args) {
