@@ -98,6 +98,13 @@ struct Printer {
     }
   }
 
+  // uuid(...) and, when there is one, helpstring(...).
+  static std::vector<std::string> UuidAndHelp(REFGUID guid, const std::string& helpString) {
+    std::vector<std::string> attrs = {"uuid(" + Guid(guid) + ")"};
+    if (!helpString.empty()) attrs.push_back("helpstring(\"" + Escape(helpString) + "\")");
+    return attrs;
+  }
+
   // "[a, b]\n" for a header whose attributes are given, one per line.
   void Attributes(const std::vector<std::string>& attrs, const std::string& indent) {
     out += indent + "[\n";
@@ -177,18 +184,14 @@ struct Printer {
   }
 
   void Dispinterface(ITypeInfo* info, const TYPEATTR& attr, const std::string& helpString) {
-    std::vector<std::string> attrs = {"uuid(" + Guid(attr.guid) + ")"};
-    if (!helpString.empty()) attrs.push_back("helpstring(\"" + Escape(helpString) + "\")");
-    Attributes(attrs, "\t");
+    Attributes(UuidAndHelp(attr.guid, helpString), "\t");
     out += "\tdispinterface " + NameOf(info) + "\n\t{\n\t\tproperties:\n\t\tmethods:\n";
     for (UINT i = 0; i < attr.cFuncs; ++i) Function(info, i, "\t\t");
     out += "\t};\n\n";
   }
 
   void Coclass(ITypeInfo* info, const TYPEATTR& attr, const std::string& helpString) {
-    std::vector<std::string> attrs = {"uuid(" + Guid(attr.guid) + ")"};
-    if (!helpString.empty()) attrs.push_back("helpstring(\"" + Escape(helpString) + "\")");
-    Attributes(attrs, "\t");
+    Attributes(UuidAndHelp(attr.guid, helpString), "\t");
     out += "\tcoclass " + NameOf(info) + "\n\t{\n";
     for (UINT i = 0; i < attr.cImplTypes; ++i) {
       HREFTYPE ref = 0;

@@ -41,9 +41,7 @@ class DispatchClient : public ::testing::Test {
     live_ = quibtest::LiveTypeLibraries();
     library_ = std::make_unique<LoadedLibrary>();
     ASSERT_NE(library_->getClassObject, nullptr);
-    Ref<IClassFactory> factory;
-    ASSERT_EQ(library_->getClassObject(CLSID_quibVoiceRec, IID_IClassFactory, factory.put_void()), S_OK);
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, dispatch_.put_void()), S_OK);
+    ASSERT_EQ(library_->CreateInstance(CLSID_quibVoiceRec, IID_IDispatch, dispatch_.put_void()), S_OK);
     parent_ = CreateWindowWithProc(nullptr, WS_VISIBLE, 0, 0, 240, 320, 0, 0);
     quibtest::ResetVoiceSource();
   }

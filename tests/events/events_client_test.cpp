@@ -16,9 +16,7 @@ class EventsClientTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(library_.getClassObject, nullptr);
-    Ref<IClassFactory> factory;
-    ASSERT_EQ(library_.getClassObject(CLSID_quibVoiceRec, IID_IClassFactory, factory.put_void()), S_OK);
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IquibVoiceRec, recorder_.put_void()), S_OK);
+    ASSERT_EQ(library_.CreateInstance(CLSID_quibVoiceRec, IID_IquibVoiceRec, recorder_.put_void()), S_OK);
     Ref<IConnectionPointContainer> container;
     ASSERT_EQ(recorder_->QueryInterface(IID_IConnectionPointContainer, container.put_void()), S_OK);
     ASSERT_EQ(container->FindConnectionPoint(DIID__IquibVoiceRecEvents, point_.put()), S_OK);

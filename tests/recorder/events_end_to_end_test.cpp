@@ -44,9 +44,7 @@ struct Client {
   std::vector<Seen> seen;
 
   void Create(LoadedLibrary& library) {
-    Ref<IClassFactory> factory;
-    ASSERT_EQ(library.getClassObject(CLSID_quibVoiceRec, IID_IClassFactory, factory.put_void()), S_OK);
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IquibVoiceRec, recorder.put_void()), S_OK);
+    ASSERT_EQ(library.CreateInstance(CLSID_quibVoiceRec, IID_IquibVoiceRec, recorder.put_void()), S_OK);
     Ref<IConnectionPointContainer> container;
     ASSERT_EQ(recorder->QueryInterface(IID_IConnectionPointContainer, container.put_void()), S_OK);
     ASSERT_EQ(container->FindConnectionPoint(DIID__IquibVoiceRecEvents, point.put()), S_OK);

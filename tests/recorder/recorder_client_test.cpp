@@ -77,9 +77,7 @@ class RecorderClient : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(library_.getClassObject, nullptr);
-    Ref<IClassFactory> factory;
-    ASSERT_EQ(library_.getClassObject(CLSID_quibVoiceRec, IID_IClassFactory, factory.put_void()), S_OK);
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IquibVoiceRec, recorder_.put_void()), S_OK);
+    ASSERT_EQ(library_.CreateInstance(CLSID_quibVoiceRec, IID_IquibVoiceRec, recorder_.put_void()), S_OK);
     parent_ = CreateWindowWithProc(nullptr, WS_VISIBLE, 0, 0, 240, 320, 0, 0);
     ASSERT_NE(parent_, 0u);
     quibtest::ResetVoiceSource();

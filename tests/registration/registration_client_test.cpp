@@ -191,10 +191,8 @@ TEST_F(Registration, RegisterAlsoRegistersTheTypeLibraryAndUnregisterLeavesIt) {
 // Late-bound callers find the members through the registered type library.
 TEST_F(Registration, LateBoundCallsWorkOnceRegistered) {
   auto memberId = [&](const char16_t* name, DISPID& id) {
-    quibtest::Ref<IClassFactory> factory;
-    EXPECT_EQ(library_.getClassObject(CLSID_quibVoiceRec, IID_IClassFactory, factory.put_void()), S_OK);
     quibtest::Ref<IDispatch> object;
-    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, object.put_void()), S_OK);
+    EXPECT_EQ(library_.CreateInstance(CLSID_quibVoiceRec, IID_IDispatch, object.put_void()), S_OK);
     std::u16string text = name;
     LPOLESTR names[] = {text.data()};
     return object->GetIDsOfNames(IID_NULL, names, 1, 0, &id);

@@ -34,6 +34,17 @@ struct LoadedLibrary {
   LoadedLibrary(const LoadedLibrary&) = delete;
   LoadedLibrary& operator=(const LoadedLibrary&) = delete;
 
+  // A new instance of clsid made through its class object, as a client makes one.
+  HRESULT CreateInstance(REFCLSID clsid, REFIID iid, void** out) const {
+    *out = nullptr;
+    IClassFactory* factory = nullptr;
+    HRESULT hr = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (FAILED(hr)) return hr;
+    hr = factory->CreateInstance(nullptr, iid, out);
+    factory->Release();
+    return hr;
+  }
+
   template <class T = void>
   T* Proc(const char16_t* name) const {
     return reinterpret_cast<T*>(GetProcAddressW(module, name));

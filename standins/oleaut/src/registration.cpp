@@ -132,6 +132,21 @@ bool IsAutomationInterface(const TYPEATTR& attr) {
          (attr.typekind == TKIND_INTERFACE && (attr.wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION)));
 }
 
+// Calls visit(info, attr) for each automation interface of the library.
+template <class Visit>
+void ForEachAutomationInterface(ITypeLib* lib, Visit&& visit) {
+  for (UINT i = 0, n = lib->GetTypeInfoCount(); i < n; ++i) {
+    ITypeInfo* info = nullptr;
+    if (FAILED(lib->GetTypeInfo(i, &info))) continue;
+    TYPEATTR* ta = nullptr;
+    if (SUCCEEDED(info->GetTypeAttr(&ta))) {
+      if (IsAutomationInterface(*ta)) visit(info, *ta);
+      info->ReleaseTypeAttr(ta);
+    }
+    info->Release();
+  }
+}
+
 }  // namespace
 
 HRESULT LoadRegTypeLib(REFGUID libid, WORD major, WORD minor, LCID locale, ITypeLib** out) {
@@ -178,31 +193,21 @@ HRESULT RegisterTypeLib(ITypeLib* lib, LPCWSTR fullPath, LPCWSTR helpDir) {
     return TYPE_E_REGISTRYACCESS;
 
   std::u16string libText = GuidText(libid);
-  for (UINT i = 0, n = lib->GetTypeInfoCount(); i < n; ++i) {
-    ITypeInfo* info = nullptr;
-    if (FAILED(lib->GetTypeInfo(i, &info))) continue;
-    TYPEATTR* ta = nullptr;
-    if (SUCCEEDED(info->GetTypeAttr(&ta))) {
-      if (IsAutomationInterface(*ta)) {
-        BSTR typeName = nullptr;
-        info->GetDocumentation(MEMBERID_NIL, &typeName, nullptr, nullptr, nullptr);
-        std::u16string key = u"Interface\\" + GuidText(ta->guid);
-        std::u16string shown = typeName ? std::u16string(typeName, SysStringLen(typeName)) : u"";
-        std::u16string marshaler = (ta->wTypeFlags & TYPEFLAG_FDUAL) || ta->typekind == TKIND_INTERFACE
-                                       ? kDualMarshaler
-                                       : kDispatchMarshaler;
-        bool ok = SetDefault(key, &shown) == ERROR_SUCCESS &&
-                  SetDefault(key + u"\\ProxyStubClsid", &marshaler) == ERROR_SUCCESS &&
-                  SetDefault(key + u"\\ProxyStubClsid32", &marshaler) == ERROR_SUCCESS &&
-                  SetDefault(key + u"\\TypeLib", &libText) == ERROR_SUCCESS &&
-                  SetDefault(key + u"\\TypeLib", &versionText, u"Version") == ERROR_SUCCESS;
-        SysFreeString(typeName);
-        if (!ok) hr = TYPE_E_REGISTRYACCESS;
-      }
-      info->ReleaseTypeAttr(ta);
-    }
-    info->Release();
-  }
+  ForEachAutomationInterface(lib, [&](ITypeInfo* info, const TYPEATTR& ta) {
+    BSTR typeName = nullptr;
+    info->GetDocumentation(MEMBERID_NIL, &typeName, nullptr, nullptr, nullptr);
+    std::u16string key = u"Interface\\" + GuidText(ta.guid);
+    std::u16string shown = typeName ? std::u16string(typeName, SysStringLen(typeName)) : u"";
+    std::u16string marshaler =
+        (ta.wTypeFlags & TYPEFLAG_FDUAL) || ta.typekind == TKIND_INTERFACE ? kDualMarshaler : kDispatchMarshaler;
+    bool ok = SetDefault(key, &shown) == ERROR_SUCCESS &&
+              SetDefault(key + u"\\ProxyStubClsid", &marshaler) == ERROR_SUCCESS &&
+              SetDefault(key + u"\\ProxyStubClsid32", &marshaler) == ERROR_SUCCESS &&
+              SetDefault(key + u"\\TypeLib", &libText) == ERROR_SUCCESS &&
+              SetDefault(key + u"\\TypeLib", &versionText, u"Version") == ERROR_SUCCESS;
+    SysFreeString(typeName);
+    if (!ok) hr = TYPE_E_REGISTRYACCESS;
+  });
   return SUCCEEDED(hr) ? S_OK : hr;
 }
 
@@ -218,18 +223,10 @@ HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID locale, SY
   ITypeLib* lib = nullptr;
   if (!path.empty() && SUCCEEDED(LoadTypeLib(path.c_str(), &lib))) {
     std::u16string libText = GuidText(libid);
-    for (UINT i = 0, n = lib->GetTypeInfoCount(); i < n; ++i) {
-      ITypeInfo* info = nullptr;
-      if (FAILED(lib->GetTypeInfo(i, &info))) continue;
-      TYPEATTR* ta = nullptr;
-      if (SUCCEEDED(info->GetTypeAttr(&ta))) {
-        std::u16string key = u"Interface\\" + GuidText(ta->guid), owner;
-        if (IsAutomationInterface(*ta) && ReadDefault(HKEY_CLASSES_ROOT, key + u"\\TypeLib", owner) && owner == libText)
-          DeleteTree(key);
-        info->ReleaseTypeAttr(ta);
-      }
-      info->Release();
-    }
+    ForEachAutomationInterface(lib, [&](ITypeInfo*, const TYPEATTR& ta) {
+      std::u16string key = u"Interface\\" + GuidText(ta.guid), owner;
+      if (ReadDefault(HKEY_CLASSES_ROOT, key + u"\\TypeLib", owner) && owner == libText) DeleteTree(key);
+    });
     lib->Release();
   }
   RegDeleteKeyW(HKEY_CLASSES_ROOT, kindKey.c_str());
